@@ -1,0 +1,13 @@
+#include "runtime/clock.h"
+
+#include <chrono>
+
+namespace rtl {
+
+uint64_t MonotonicMs() noexcept {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace rtl

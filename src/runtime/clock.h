@@ -1,0 +1,11 @@
+// A monotonic millisecond clock for every pause and wait: it never goes back and ignores midnight.
+#pragma once
+
+#include <cstdint>
+
+namespace rtl {
+
+// Milliseconds since an arbitrary fixed point; never decreases.
+uint64_t MonotonicMs() noexcept;
+
+}  // namespace rtl
