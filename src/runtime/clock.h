@@ -7,5 +7,7 @@ namespace rtl {
 
 // Milliseconds since an arbitrary fixed point; never decreases.
 uint64_t MonotonicMs() noexcept;
+// Microseconds on the same clock.
+uint64_t MonotonicUs() noexcept;
 
 }  // namespace rtl
