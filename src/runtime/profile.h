@@ -24,14 +24,17 @@ class TProfileFile {
   // Replaces the key's value, or adds the key at the end of its section (the section at the end
   // of the file, the file when missing). A value that reading would alter (blanks at an end, or
   // enclosed in a pair of quotes) is written between double quotes. The file is replaced
-  // atomically. A value holding CR or LF is refused with Exception (it would split the line).
-  // Failure raises EIniFileException "Impossible d'écrire dans <path>".
+  // atomically (in place when its folder refuses new files); a symbolic link is written through.
+  // A section, key or value holding CR or LF is refused with Exception (it would split the
+  // line). Failure, or a path that names no regular file, raises EIniFileException
+  // "Impossible d'écrire dans <path>".
   void WriteString(std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
-  // Removes the key's line, when present. Failure raises EIniFileException as WriteString.
+  // Removes the key's line (every line of it in its section), when present; a missing file is
+  // left missing. Failure raises EIniFileException as WriteString.
   void DeleteKey(std::u16string_view section, std::u16string_view key);
 
-  // Whether a file exists at the path.
+  // Whether a file (anything but a folder) exists at the path.
   bool Exists() const;
 
  private:

@@ -20,8 +20,9 @@ class TTextFileReader {
 
   // Opens path read-only (other readers may share it). An empty path opens nothing: the first
   // read then fails with "Erreur E/S 6". A file that can't be opened raises EInOutError:
-  // "Impossible de trouver le fichier spécifié" (2), "Accès au fichier refusé" (5),
-  // otherwise "Erreur E/S <n>".
+  // "Impossible de trouver le fichier spécifié" (2), "Accès au fichier refusé" (5, also for
+  // anything but a regular file: a folder, a FIFO or a device is never read), otherwise
+  // "Erreur E/S <n>". Window thread (any one thread per reader).
   void Open(const std::string& path);
 
   // True when no line is left: at the end of the file or at a Ctrl-Z.
@@ -36,6 +37,9 @@ class TTextFileReader {
 
   void Close();
   bool IsOpen() const { return opened_; }
+
+  // Bytes the reader holds at most: one block, whatever the length of the lines.
+  size_t BufferCapacity() const { return buf_.capacity(); }
 
  private:
   int PeekByte();  // next byte, -1 at the end; raises on failure
