@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -131,17 +133,23 @@ bool ReadAll(const std::string& path, std::string& out, int& err) {
     err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return false;
   }
-  if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  char block[64 * 1024];
-  for (;;) {
-    ssize_t n = ::read(fd.Get(), block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      err = errno;
-      return false;
+  try {
+    if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+    char block[64 * 1024];
+    for (;;) {
+      ssize_t n = ::read(fd.Get(), block, sizeof block);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        err = errno;
+        return false;
+      }
+      if (n == 0) return true;
+      out.append(block, static_cast<size_t>(n));
     }
-    if (n == 0) return true;
-    out.append(block, static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {  // a file far too large for a settings file
+    out = std::string();
+    err = ENOMEM;
+    return false;
   }
 }
 
@@ -214,7 +222,10 @@ class TempFile {
   int Create(const std::string& target, UniqueFd& fd) {
     std::string dir = DirName(target);
     std::string base = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
-    std::random_device random;
+    // Names only need to differ between writers; a clash is retried.
+    std::minstd_rand random(static_cast<unsigned>(::getpid()) ^
+                            static_cast<unsigned>(
+                                std::chrono::steady_clock::now().time_since_epoch().count()));
     for (int attempt = 0; attempt < 100; ++attempt) {
       char suffix[16];
       std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
