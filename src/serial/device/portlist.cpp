@@ -1,0 +1,85 @@
+// The port list: sysfs tty devices, links to pseudo-terminals, and the loopback port.
+#include "serial/device/portlist.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "serial/device/comm.h"
+
+namespace comm {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// True when the sysfs entry is a legacy 8250 port slot with no UART behind it.
+bool IsPhantomUart(const fs::path& entry) {
+  std::ifstream in(entry / "type");
+  int type = -1;
+  return in >> type && type == 0;
+}
+
+// tty devices with a "device" link; sysfs writes a "/" of the device name as "!".
+void AddSysfsTtys(const std::string& root, std::vector<std::string>& names) {
+  std::error_code ec;
+  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& entry = it->path();
+    std::error_code linkEc;
+    if (!fs::is_symlink(entry / "device", linkEc)) continue;
+    if (IsPhantomUart(entry)) continue;
+    std::string name = entry.filename().string();
+    std::replace(name.begin(), name.end(), '!', '/');
+    names.push_back(std::move(name));
+  }
+}
+
+// A pseudo-terminal slave: a character device named by a number in a folder named "pts".
+bool IsLivePseudoTerminal(const fs::path& link) {
+  std::error_code ec;
+  fs::path target = fs::canonical(link, ec);
+  if (ec) return false;  // dangling: the pseudo-terminal is gone
+  std::string number = target.filename().string();
+  if (target.parent_path().filename() != "pts" || number.empty() ||
+      !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  struct stat st {};
+  return ::stat(target.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// Symbolic links directly in folder that point to a live pseudo-terminal, as prefix + name.
+void AddPtyLinks(const std::string& folder, const std::string& prefix, std::vector<std::string>& names) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    if (!it->is_symlink(typeEc) || !IsLivePseudoTerminal(it->path())) continue;
+    names.push_back(prefix + it->path().filename().string());
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> SystemPortNames() {
+  const DeviceRoots roots = GetDeviceRoots();
+  std::vector<std::string> names;
+  if (!roots.sysClassTty.empty()) AddSysfsTtys(roots.sysClassTty, names);
+  if (!roots.dev.empty()) AddPtyLinks(roots.dev, "", names);
+  if (!roots.startDir.empty()) {
+    std::error_code ec;
+    fs::path start = fs::absolute(roots.startDir, ec);
+    if (!ec) {
+      std::string prefix = start.string();
+      if (prefix.empty() || prefix.back() != '/') prefix += '/';
+      AddPtyLinks(start.string(), prefix, names);
+    }
+  }
+  names.push_back("LOOPBACK");
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+}  // namespace comm
