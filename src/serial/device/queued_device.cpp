@@ -79,10 +79,8 @@ QueuedDevice::~QueuedDevice() {
 }
 
 void QueuedDevice::StartIo(const char* threadName) {
-  io_ = std::thread([this, threadName] {
-    ::pthread_setname_np(::pthread_self(), threadName);
-    IoLoop();
-  });
+  io_ = std::thread([this] { IoLoop(); });
+  ::pthread_setname_np(io_.native_handle(), threadName);  // named before the device is handed out
 }
 
 // --- The I/O thread ---------------------------------------------------------------------------
@@ -459,10 +457,11 @@ bool QueuedDevice::WaitCommEvent(uint32_t* mask, OVERLAPPED* ov) {
   if (!ov) return RunWithOwnRecord(*this, nullptr, [&](OVERLAPPED* own, uint32_t*) { return WaitCommEvent(mask, own); });
   std::lock_guard lock(mu_);
   if (OwnsOperation(ov)) return Fail(rtl::ERROR_INVALID_PARAMETER);  // the record is busy
-  if (!mask || wait_ || mask_ == 0) return FailStart(ov, rtl::ERROR_INVALID_PARAMETER);
+  if (!mask || wait_) return FailStart(ov, rtl::ERROR_INVALID_PARAMETER);
   if (kept_ == 0) {
     if (uint32_t e = StartRefusal(false); e && e != rtl::ERROR_OPERATION_ABORTED) return FailStart(ov, e);
   }
+  if (mask_ == 0) return FailStart(ov, rtl::ERROR_INVALID_PARAMETER);
   BeginOperation(ov);
   if (kept_ != 0) {
     *mask = kept_;
