@@ -88,6 +88,7 @@ using TSerialStateFlags = TSet<TSerialStateFlag, 7>;
 // The speed in the member's name (110 ... 256000); 0 for brCustom and for a value outside the
 // enumeration (brCustom takes its speed from the port's CustomBaudRate).
 uint32_t BaudRateSpeed(TBaudRate value);
+// The numbers below map a value outside its enumeration as the type's default member.
 // 5, 6, 7 or 8.
 uint8_t DataBitsValue(TDataBits value);
 // The device's ONESTOPBIT / ONE5STOPBITS / TWOSTOPBITS.

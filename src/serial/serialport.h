@@ -29,7 +29,10 @@ class TCustomSerialPort : public rtl::TComponent {
   // A closed port with the default configuration (port "COM1", 9600 baud, 8 data bits, ...).
   TCustomSerialPort();
   // Closes the port (with all of Close's notifications), then frees the settings objects.
-  // Registered links are neither freed nor told.
+  // Registered links are neither freed nor told. Runs in the base class, so a derived class
+  // whose overrides must take part in the closing closes the port in its own destructor.
+  // Nothing leaves it: a failure of Close goes to the exception display, and the device and
+  // the event thread are released all the same.
   ~TCustomSerialPort() override;
   const char* ClassName() const override { return "TCustomSerialPort"; }
 
@@ -42,7 +45,8 @@ class TCustomSerialPort : public rtl::TComponent {
   // a step leaves the port connected, and a later Close starts again from the beginning.
   void Close();
   bool Connected() const { return FConnected; }
-  // Opens (true) or closes (false) when the value differs; while loading, only stores it.
+  // Opens (true) or closes (false) when the value differs; while loading, only stores it (a
+  // stored true opens the port when loading ends, see Loaded).
   void SetConnected(bool value);
   // The open device, INVALID_HANDLE_VALUE when none is.
   comm::HANDLE Handle() const { return FHandle; }
@@ -122,8 +126,8 @@ class TCustomSerialPort : public rtl::TComponent {
   TSerialSignals Signals();
   // Sends the low 8 bits of Ch ahead of the queued output.
   void TransmitChar(char16_t Ch);
-  // Waits up to Timeout ms (negative: no limit) for one of Events, or until StopEvent (may be
-  // empty) is signalled; Events becomes the events that occurred (empty after a timeout, a
+  // Waits up to Timeout ms (taken as unsigned: -1 is no limit) for one of Events, or until
+  // StopEvent (may be empty) is signalled; Events becomes the events that occurred (empty after a timeout, a
   // stop or a reported failure). Refused with error 20 while an event thread exists.
   void WaitForEvent(TSerialEvents& Events, const rtl::EventHandle& StopEvent, int32_t Timeout);
 
