@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,6 +60,8 @@ QueuedDevice::QueuedDevice() {
   if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
   wakeRead_.Reset(p[0]);
   wakeWrite_.Reset(p[1]);
+  timer_.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+  if (!timer_.Valid()) throw std::system_error(errno, std::generic_category(), "timerfd_create");
   dcb_.BaudRate = 9600;
   dcb_.fBinary = 1;
   dcb_.ByteSize = 8;
@@ -100,13 +103,14 @@ void QueuedDevice::IoLoop() {
     wakePending_ = false;
     lock.unlock();
 
-    pollfd fds[2] = {{wakeRead_.Get(), POLLIN, 0}, {w.fd, w.events, 0}};
-    int n = ::poll(fds, w.fd >= 0 ? 2 : 1, PollTimeout(deadline));
+    pollfd fds[3] = {{wakeRead_.Get(), POLLIN, 0}, {timer_.Get(), POLLIN, 0}, {w.fd, w.events, 0}};
+    int n = ::poll(fds, w.fd >= 0 ? 3 : 2, PollTimeout(deadline));
     if (n > 0 && (fds[0].revents & POLLIN)) DrainWake();
 
     lock.lock();
     if (closing_) break;
-    if (n > 0 && w.fd >= 0 && fds[1].revents != 0 && !lost_) OnIo(fds[1].revents, lock);
+    if (n > 0 && (fds[1].revents & POLLIN)) TimerFired();
+    if (n > 0 && w.fd >= 0 && fds[2].revents != 0 && !lost_) OnIo(fds[2].revents, lock);
     if (nextTick_ != kNever && Clock::now() >= nextTick_ && !closing_) {
       nextTick_ = kNever;
       if (!lost_) OnTick();
@@ -132,9 +136,32 @@ void QueuedDevice::DrainWake() {
 void QueuedDevice::Replan() {
   if (closing_ || !io_.joinable()) return;
   IoWait w = lost_ ? IoWait{} : PlanIo();
-  if (w.fd != planned_.fd || w.events != planned_.events || (w.tick && nextTick_ == kNever) ||
-      NextDeadline() < planned_.deadline)
+  if (w.fd != planned_.fd || w.events != planned_.events || (w.tick && nextTick_ == kNever)) {
     Wake();
+    return;
+  }
+  // A deadline later than the planned one is found when the thread wakes for it anyway.
+  const Clock::time_point d = NextDeadline();
+  if (d < planned_.deadline && d < armed_) ArmTimer(d);
+}
+
+void QueuedDevice::ArmTimer(Clock::time_point deadline) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+  spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+  if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;  // 0 would disarm
+  if (::timerfd_settime(timer_.Get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0) {
+    armed_ = deadline;
+  } else {
+    Wake();  // let the thread plan with the deadline itself
+  }
+}
+
+void QueuedDevice::TimerFired() {
+  uint64_t expirations = 0;
+  // Nothing to read means the timer was armed again after it fired: it is still armed.
+  if (::read(timer_.Get(), &expirations, sizeof expirations) == sizeof expirations) armed_ = kNever;
 }
 
 Clock::time_point QueuedDevice::NextDeadline() const {

@@ -1,6 +1,7 @@
 // The driver model shared by the built-in backends: the device's own input queue, the pending
 // reads, writes and event wait with their timeouts, the event history, the line error word,
-// purge, and one I/O thread that blocks in poll on a wake-up pipe and the backend's descriptor.
+// purge, and one I/O thread that blocks in poll on a wake-up pipe, a timer and the backend's
+// descriptor.
 #pragma once
 
 #include <chrono>
@@ -47,7 +48,7 @@ class QueuedDevice : public Device {
  protected:
   using Clock = std::chrono::steady_clock;
 
-  // Throws std::system_error when the wake-up pipe cannot be made.
+  // Throws std::system_error when the wake-up pipe or the timer cannot be made.
   QueuedDevice();
 
   // Starts the I/O thread under this name; a derived constructor calls it last, and a derived
@@ -163,6 +164,8 @@ class QueuedDevice : public Device {
   void IoLoop();
   void Wake();
   void DrainWake();
+  void ArmTimer(Clock::time_point deadline);
+  void TimerFired();
   Clock::time_point NextDeadline() const;
   void ExpireOperations(Clock::time_point now);
   void ServeReads();
@@ -179,6 +182,9 @@ class QueuedDevice : public Device {
   bool ResultOfStart(OVERLAPPED* ov, uint32_t* done);
 
   rtl::UniqueFd wakeRead_, wakeWrite_;
+  // Brings an earlier deadline to the I/O thread without waking it to plan again.
+  rtl::UniqueFd timer_;
+  Clock::time_point armed_ = Clock::time_point::max();
   std::thread io_;
   bool wakePending_ = false;
   Planned planned_;

@@ -265,6 +265,8 @@ int TtyDevice::SendPriority(uint8_t c) {
 }
 
 uint32_t TtyDevice::LineOutQueue() {
+  // A pseudo-terminal hands written bytes straight to the far end's input: no output queue.
+  if (pty_) return 0;
   int n = 0;
   if (::ioctl(fd_.Get(), TIOCOUTQ, &n) != 0 || n < 0) n = 0;
   // The kernel's count leaves out the byte in the transmitter; the line status register has it.
