@@ -15,6 +15,7 @@
 #include "runtime/event.h"
 #include "runtime/messagetarget.h"
 #include "serial/device/comm.h"
+#include "serial/serial_async.h"
 #include "serial/serial_errors.h"
 #include "serial/serial_link.h"
 #include "serial/serial_settings.h"
@@ -130,6 +131,32 @@ class TCustomSerialPort : public rtl::TComponent {
   // StopEvent (may be empty) is signalled; Events becomes the events that occurred (empty after a timeout, a
   // stop or a reported failure). Refused with error 20 while an event thread exists.
   void WaitForEvent(TSerialEvents& Events, const rtl::EventHandle& StopEvent, int32_t Timeout);
+
+  // --- Data transfer (window thread; each form reports its failures and goes on) ------------
+
+  // Starts writing Count bytes of Buffer (copied into the record, which the device writes
+  // from). Returns the bytes written at once, 0 while the write runs. No record: error 4.
+  int32_t WriteAsync(const void* Buffer, int32_t Count, PAsync& AsyncPtr);
+  // Starts reading up to Count bytes into Buffer, which must stay valid until the wait.
+  // Returns the bytes read at once, 0 while the read runs.
+  int32_t ReadAsync(void* Buffer, int32_t Count, PAsync& AsyncPtr);
+  // Converts Str to Windows-1252 and starts writing those bytes; 0 (nothing started) for "".
+  int32_t WriteStrAsync(const std::u16string& Str, PAsync& AsyncPtr);
+  // Starts reading up to Count bytes into the record; Str gets the text of what was read at
+  // once. Count below 1: Str empty, nothing started.
+  int32_t ReadStrAsync(std::u16string& Str, int32_t Count, PAsync& AsyncPtr);
+  // Waits without limit for the record's operation to end; returns the bytes it transferred.
+  int32_t WaitForAsync(PAsync& AsyncPtr);
+  // Whether the record's operation has ended successfully (no wait).
+  bool IsAsyncCompleted(const TAsync* AsyncPtr);
+  // Synchronous forms: a record of their own, started and waited for, released in every case.
+  int32_t Write(const void* Buffer, int32_t Count);
+  int32_t Read(void* Buffer, int32_t Count);
+  // Sends Str in Windows-1252 and returns when it is written: the number of bytes written.
+  int32_t WriteStr(const std::u16string& Str);
+  // Reads up to Count bytes (the read timeouts decide how long it waits) into Str, one
+  // character per byte; returns the number read. Count below 1: Str empty, nothing read.
+  int32_t ReadStr(std::u16string& Str, int32_t Count);
 
   // --- Links (not owned) ----------------------------------------------------------------------
 
