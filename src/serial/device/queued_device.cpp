@@ -370,9 +370,10 @@ void QueuedDevice::TryTransmit() {
   inTransmit_ = false;
   if (lost) {
     DeviceLost();
-  } else if (WritesIdle()) {
-    CheckTxEmpty();
+    return;
   }
+  if (WritesIdle()) CheckTxEmpty();
+  Replan();  // output under way may need the watcher (output empty, RTS toggle, DSR hold)
 }
 
 void QueuedDevice::CheckTxEmpty() {
@@ -623,8 +624,8 @@ bool QueuedDevice::TransmitCommChar(char c) {
     CheckTxEmpty();
   } else {
     priority_ = static_cast<uint8_t>(c);  // ahead of every pending write
-    Replan();
   }
+  Replan();
   return true;
 }
 

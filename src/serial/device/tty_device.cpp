@@ -474,6 +474,11 @@ void TtyDevice::OnTick() {
 void TtyDevice::CloseLine() {
   const int fd = fd_.Get();
   if (fd < 0) return;
+  // Output that flow control holds would keep close() waiting for the driver's drain time
+  // (30 s on most UARTs): drop it, as a held line will not take it anyway.
+  int lines = 0;
+  const bool ctsHeld = Dcb().fOutxCtsFlow && ModemLines(lines) && !(lines & TIOCM_CTS);
+  if ((xoffHold_ || ctsHeld) && LineOutQueue() > 0) ::tcflush(fd, TCOFLUSH);
   if (xoffHold_) ::tcflow(fd, TCOON);  // do not leave the next opener a stopped line
   if (rs485_) {
     serial_rs485 rs{};

@@ -6,6 +6,7 @@
 
 #include "runtime/lasterror.h"
 #include "serial/device/device_helpers.h"
+#include "serial/device/queued_device.h"
 
 using namespace devtest;
 
@@ -170,4 +171,70 @@ TEST_F(Loopback, TimeoutsAndPurgeActAsOnATty) {
   t = Timeouts(comm::MAXDWORD, 0, 0);
   ASSERT_TRUE(comm::SetCommTimeouts(H(), &t));
   EXPECT_EQ(ReadAll(), "new");
+}
+
+TEST_F(Loopback, HardwareHandshakeHoldsTheWriterWhileTheQueueIsFull) {
+  // RTS follows the input queue (off when nearly full), CTS follows RTS, output obeys CTS.
+  comm::DCB dcb = LineDcb();
+  dcb.fOutxCtsFlow = 1;
+  dcb.fRtsControl = comm::RTS_CONTROL_HANDSHAKE;
+  dcb.XoffLim = 4096;
+  dcb.XonLim = 4096;
+  ASSERT_TRUE(comm::SetCommState(H(), &dcb));
+  std::string data(5 << 20, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  Record w;
+  uint32_t n = 0;
+  ASSERT_FALSE(comm::WriteFile(H(), data.data(), static_cast<uint32_t>(data.size()), &n, &w.ov));
+  comm::COMSTAT stat{};
+  ASSERT_TRUE(comm::ClearCommError(H(), nullptr, &stat));
+  EXPECT_EQ(stat.fCtsHold, 1u);
+  EXPECT_GE(stat.cbInQue, comm::QueuedDevice::kMinInputQueue - 4096);
+  EXPECT_EQ(Modem() & comm::MS_CTS_ON, 0u);
+  // Reading drains the queue below XonLim, RTS rises again and the writer finishes.
+  std::string got;
+  while (got.size() < data.size()) {
+    std::string part = ReadAll();
+    ASSERT_FALSE(part.empty() || part == "?");
+    got += part;
+  }
+  EXPECT_TRUE(Finish(H(), w).ok);
+  EXPECT_EQ(got, data);
+}
+
+TEST_F(Loopback, ThePriorityCharacterGoesAheadOfHeldOutput) {
+  comm::DCB dcb = LineDcb();
+  dcb.fOutxCtsFlow = 1;  // RTS is off, so CTS holds the write
+  ASSERT_TRUE(comm::SetCommState(H(), &dcb));
+  Record w;
+  uint32_t n = 0;
+  ASSERT_FALSE(comm::WriteFile(H(), "queued", 6, &n, &w.ov));
+  ASSERT_TRUE(comm::TransmitCommChar(H(), '!'));
+  EXPECT_EQ(ReadAll(), "!");
+  ASSERT_TRUE(comm::EscapeCommFunction(H(), comm::SETRTS));
+  EXPECT_TRUE(Finish(H(), w).ok);
+  EXPECT_EQ(ReadAll(), "queued");
+}
+
+TEST_F(Loopback, AbortOnErrorEndsTransfersUntilTheErrorIsCleared) {
+  comm::DCB dcb = LineDcb();
+  dcb.fAbortOnError = 1;
+  ASSERT_TRUE(comm::SetCommState(H(), &dcb));
+  comm::COMMTIMEOUTS t = Timeouts(0, 0, 0);
+  ASSERT_TRUE(comm::SetCommTimeouts(H(), &t));
+  char buf[4];
+  Record r;
+  uint32_t n = 0;
+  ASSERT_FALSE(comm::ReadFile(H(), buf, sizeof buf, &n, &r.ov));
+  ASSERT_TRUE(comm::EscapeCommFunction(H(), comm::SETBREAK));  // a line error arrives
+  EXPECT_EQ(Finish(H(), r).error, 995u);
+  ASSERT_TRUE(comm::EscapeCommFunction(H(), comm::CLRBREAK));
+  Record refused;
+  EXPECT_FALSE(comm::WriteFile(H(), "x", 1, &n, &refused.ov));
+  EXPECT_EQ(rtl::GetLastError(), 995u);
+  uint32_t errors = 0;
+  ASSERT_TRUE(comm::ClearCommError(H(), &errors, nullptr));
+  EXPECT_EQ(errors, comm::CE_BREAK);
+  Record accepted;
+  EXPECT_TRUE(comm::WriteFile(H(), "x", 1, &n, &accepted.ov));
 }
