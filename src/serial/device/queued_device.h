@@ -186,6 +186,7 @@ class QueuedDevice : public Device {
   rtl::UniqueFd timer_;
   Clock::time_point armed_ = Clock::time_point::max();
   std::thread io_;
+  bool ioStarted_ = false;
   bool wakePending_ = false;
   Planned planned_;
   Clock::time_point nextTick_ = Clock::time_point::max();
