@@ -12,6 +12,7 @@
 #include <QToolButton>
 
 #include "runtime/syserror.h"
+#include "serial/device/comm.h"
 #include "serial/device/portlist.h"
 #include "serial/serialportctl.h"
 #include "terminal/formrs.h"
@@ -139,6 +140,10 @@ void TFormRS::ConfigurePort() {
 
 void TFormRS::FormCreate() {
   StartDir = QDir::currentPath();
+  // Links to pseudo-terminals that a user made in the start-up folder are listed as ports.
+  comm::DeviceRoots roots = comm::GetDeviceRoots();
+  roots.startDir = StartDir.toStdString();
+  comm::SetDeviceRoots(roots);
   IniSettings = std::make_unique<TSettingsFile>(SettingsFilePath());
   ComNumberComboBoxSerial->SetText(IniSettings->Read(kSerialSection, u"Com Number", QStringLiteral("COM1")));
   BaudRateComboBoxSerial->SetText(IniSettings->Read(kSerialSection, u"Baud Rate", QStringLiteral("19200")));
