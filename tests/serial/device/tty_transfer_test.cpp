@@ -43,7 +43,7 @@ TEST_F(TtyTransfer, ReadsEndAsTheTimeoutRulesSay) {
       {"first byte: queued bytes at once", Timeouts(MAXDWORD, MAXDWORD, 1000), 10, "ab", -1, "", "ab", true, 0},
       {"first byte: the first arrival", Timeouts(MAXDWORD, MAXDWORD, 3000), 10, "", 60, "xyz", "xyz", false, 60},
       {"first byte: times out empty", Timeouts(MAXDWORD, MAXDWORD, 100), 10, "", -1, "", "", false, 100},
-      {"total timeout with part of the count", Timeouts(0, 10, 100), 5, "", 20, "ab", "ab", false, 150},
+      {"total timeout with part of the count", Timeouts(0, 20, 300), 5, "", 20, "ab", "ab", false, 400},
       {"interval after the last byte", Timeouts(50, 0, 0), 10, "", 20, "abc", "abc", false, 70},
       {"count reached first", Timeouts(0, 0, 5000), 3, "", 20, "abcdef", "abc", false, 20, "def"},
       {"no timeouts: waits for the count", Timeouts(0, 0, 0), 4, "ab", 50, "cd", "abcd", false, 50},
