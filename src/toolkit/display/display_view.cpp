@@ -76,15 +76,17 @@ void TDisplayView::SetInsertionColour(const QColor& colour) {
 QColor TDisplayView::InsertionColour() const { return ColourOf(text_.InsertionColour()); }
 
 void TDisplayView::InsertAtCaret(const QString& text) {
-  const bool tell = QAccessible::isActive();
+  const bool tell = Announcing();
   const QString removed = tell ? SelectedText() : QString();
   const std::uint64_t offset = tell ? text_.Offset(text_.SelectionStart()) : 0;
   const TextChange change = text_.InsertAtCaret(View(text));
-  Edited(change, removed, offset, tell ? text : QString());
+  // What was stored, line breaks as CR LF, is what assistive tools are told.
+  const QString inserted = tell ? ToQString(text_.Text(text_.PositionAt(offset), text_.Caret())) : QString();
+  Edited(change, removed, offset, inserted);
 }
 
 void TDisplayView::Clear() {
-  const bool tell = QAccessible::isActive();
+  const bool tell = Announcing();
   const QString removed = tell ? PlainText() : QString();
   const TextChange change = text_.Clear();
   geometry_.Reset();
@@ -103,7 +105,7 @@ void TDisplayView::Edited(const TextChange& change, const QString& removed, std:
   EnsureVisible(text_.Caret());
   RestartBlink();
   viewport()->update();
-  if (change.changed && QAccessible::isActive()) {
+  if (change.changed && Announcing()) {
     const int at = ClampToInt(offset);
     if (removed.isEmpty()) {
       QAccessibleTextInsertEvent event(this, at, inserted);
@@ -182,7 +184,7 @@ void TDisplayView::CaretMoved(TextPosition oldCaret, TextPosition oldAnchor) {
   RestartBlink();
   if (oldCaret == text_.Caret() && oldAnchor == text_.Anchor()) return;
   viewport()->update();
-  if (!QAccessible::isActive()) return;
+  if (!Announcing()) return;
   if (oldAnchor != oldCaret || text_.HasSelection()) {
     QAccessibleTextSelectionEvent event(this, ClampToInt(text_.Offset(text_.SelectionStart())),
                                         ClampToInt(text_.Offset(text_.SelectionEnd())));
@@ -193,6 +195,8 @@ void TDisplayView::CaretMoved(TextPosition oldCaret, TextPosition oldAnchor) {
     QAccessible::updateAccessibility(&event);
   }
 }
+
+bool TDisplayView::Announcing() { return QAccessible::isActive(); }
 
 QColor TDisplayView::ColourOf(Rgb rgb) { return QColor::fromRgb(QRgb{0xFF000000u | rgb}); }
 

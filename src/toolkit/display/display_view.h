@@ -108,6 +108,8 @@ class TDisplayView : public QAbstractScrollArea {
   static constexpr int kCaretWidth = 1;
 
   static QColor ColourOf(Rgb rgb);
+  // Whether edits and caret moves are announced to assistive tools (only while they run).
+  static bool Announcing();
 
   // After every edit: measures, scroll bars, caret in view, repaint, accessibility.
   void Edited(const TextChange& change, const QString& removed, std::uint64_t offset,
@@ -118,6 +120,7 @@ class TDisplayView : public QAbstractScrollArea {
   std::size_t VisibleLines() const;  // lines that fit whole in the viewport (at least 1)
   bool HandleNavigation(QKeyEvent* event);
   void PaintLine(class QPainter& painter, std::size_t line, int y, int width) const;
+  void PaintFocusFrame();
   void RestartBlink();
   void ScrollWhileDragging(QPoint point);
 

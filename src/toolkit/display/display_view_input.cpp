@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPainter>
 #include <algorithm>
 
 #include "toolkit/display/display_view.h"
@@ -56,11 +55,8 @@ bool TDisplayView::event(QEvent* event) {
       return true;
     }
   } else if (event->type() == QEvent::Paint && hasFocus()) {
-    // The frame shows the focus whatever the style draws.
-    const bool done = QAbstractScrollArea::event(event);
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::Active, QPalette::Highlight));
-    painter.drawRect(frameRect().adjusted(0, 0, -1, -1));
+    const bool done = QAbstractScrollArea::event(event);  // the frame
+    PaintFocusFrame();
     return done;
   }
   return QAbstractScrollArea::event(event);

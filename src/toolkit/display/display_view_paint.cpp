@@ -10,6 +10,13 @@ namespace toolkit {
 
 // ---- Painting ---------------------------------------------------------------------------
 
+void TDisplayView::PaintFocusFrame() {
+  // Drawn over the style's frame, so the focus shows whatever the style draws.
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::Active, QPalette::Highlight));
+  painter.drawRect(frameRect().adjusted(0, 0, -1, -1));
+}
+
 void TDisplayView::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   painter.fillRect(event->rect(), background_);
@@ -84,6 +91,7 @@ void TDisplayView::PaintLine(QPainter& painter, std::size_t line, int y, int wid
   while (column < length && x <= right) {
     // At most kStep characters at a time, so a long line is never laid out whole.
     std::size_t stop = std::min(length, column + DisplayGeometry::kStep);
+    if (stop < length && text.At(stop - 1) >= 0xD800 && text.At(stop - 1) < 0xDC00) ++stop;  // whole pairs
     text.Runs().ForEach(column, stop, [&](std::size_t begin, std::size_t end, Rgb rgb) {
       std::size_t at = begin;
       while (at < end) {
