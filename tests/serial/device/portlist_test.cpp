@@ -51,20 +51,21 @@ TEST_F(PortList, GathersTtysLinksToLivePseudoTerminalsAndTheLoopback) {
   SysTty("tty0", false);       // a virtual console has no device link
   SysTty("ttyX!y", true);      // sysfs writes a "/" of the name as "!"
 
-  PtyPair live, gone;
+  PtyPair live;
+  // A pseudo-terminal that is gone: its number is beyond what the kernel hands out, so no other
+  // process can have been given it meanwhile.
+  const std::string gone = "/dev/pts/1000000";
   const fs::path dev = root_ / "dev";
   fs::create_symlink(live.Path(), dev / "ttyV0");
   fs::create_symlink(fs::relative(live.Path(), dev), dev / "ttyV1");  // relative target
-  fs::create_symlink(gone.Path(), dev / "ttyGone");
+  fs::create_symlink(gone, dev / "ttyGone");
   fs::create_symlink("/dev/null", dev / "notapty");
   fs::create_directories(root_ / "fake" / "pts");
   std::ofstream(root_ / "fake" / "pts" / "7") << "";
   fs::create_symlink(root_ / "fake" / "pts" / "7", dev / "plainfile");  // not a device
   std::ofstream(dev / "ttyS0") << "";                                   // a node, not a link
   fs::create_symlink(live.Path(), root_ / "start" / "myport");
-  fs::create_symlink(gone.Path(), root_ / "start" / "stale");
-  gone.CloseFar();
-  gone.CloseSlaveCopy();  // its /dev/pts entry is gone now
+  fs::create_symlink(gone, root_ / "start" / "stale");
 
   const std::string start = (root_ / "start").string();
   const std::vector<std::string> expect = {start + "/myport", "LOOPBACK", "ttyS0", "ttyUSB0",
