@@ -32,7 +32,9 @@ class TDisplayView : public QAbstractScrollArea {
   // Receives every typed character first: Enter gives CR (13), Ctrl+Enter LF (10), Ctrl with a
   // letter its control code, a printable key its character; keys that give no character (arrows,
   // paging, function keys) never come here. Setting key to 0 consumes it. The view inserts no
-  // typed character either way: it is read-only. The handler must not throw.
+  // typed character either way: it is read-only. Select all (Ctrl+A) and copy (Ctrl+C) are done
+  // by the view before the handler sees 1 and 3, so they work whatever it does with them.
+  // The handler must not throw.
   std::function<void(QChar& key)> OnKeyPress;
 
   // The display operations.
@@ -71,7 +73,10 @@ class TDisplayView : public QAbstractScrollArea {
               std::size_t caretColumn);
   QColor ColourAt(std::size_t line, std::size_t column) const;
 
-  // The text itself: revision, pieces and marks for a log that is written again and again.
+  // The text itself. For a log written again and again: Revision() tells whether anything
+  // changed, Write() hands out the whole text in pieces (each can go through the code page on its
+  // own, no 50 MB string is built), and EndMark() / WriteSince() give only what was appended since
+  // the last write, or say that older text changed and the whole must be written again.
   const DisplayText& Text() const { return text_; }
 
   // Geometry, in viewport coordinates.
