@@ -155,6 +155,27 @@ class DisplayViewTest : public QObject {
     QCOMPARE(covered(Grab(v), TextPosition{1, 1}), plainFocused);  // unselected text unchanged
   }
 
+  void caretAndFocusFrameShowOnlyWithTheFocus() {
+    Fixture f;
+    TDisplayView& v = *f.view;
+    v.InsertAtCaret(QStringLiteral("ab"));
+    auto dark = [](QColor c) { return c.lightness() < 100; };
+    const QRect caret = v.CharacterRect(v.Text().Caret());
+    const QRect caretColumn(caret.left(), caret.top(), 1, caret.height());
+    const QColor highlight = v.palette().color(QPalette::Active, QPalette::Highlight);
+    auto frame = [&] {
+      v.repaint();
+      const QImage image = v.grab().toImage();
+      return CountPixels(image, QRect(0, 0, image.width(), 1), [&](QColor c) { return c == highlight; });
+    };
+    QVERIFY(v.hasFocus());
+    QVERIFY(CountPixels(Grab(v), caretColumn, dark) > caret.height() / 2);
+    QVERIFY(frame() > v.width() / 2);
+    f.other->setFocus();
+    QCOMPARE(CountPixels(Grab(v), caretColumn, dark), 0);
+    QCOMPARE(frame(), 0);
+  }
+
   void mouseClickDragAndDoubleClick() {
     Fixture f;
     TDisplayView& v = *f.view;
