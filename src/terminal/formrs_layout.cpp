@@ -14,6 +14,9 @@
 #include "terminal/formrs.h"
 #include "toolkit/display/display_view.h"
 
+// The button pictures live in this static library's resources, which need registering.
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+
 namespace terminal {
 
 namespace {
@@ -40,6 +43,7 @@ QToolButton* PictureButton(QWidget* parent, const char* name, const char* icon, 
 }  // namespace
 
 void TFormRS::BuildControls() {
+  InitIconResources();
   setObjectName(QStringLiteral("FormRS"));
   setWindowTitle(QStringLiteral("Corvane"));
 
@@ -76,12 +80,10 @@ void TFormRS::BuildControls() {
   serialGrid->addWidget(ParityComboBoxSerial, 3, 1);
   serialGrid->addWidget(LabelStopBits, 4, 0);
   serialGrid->addWidget(StopBitsComboBoxSerial, 4, 1);
-  serialGrid->addWidget(CheckBoxEcho, 5, 0);
-  serialGrid->addWidget(CheckBoxAutosend, 5, 1);
-  serialGrid->addWidget(CheckBoxRTS, 6, 0);
-  serialGrid->addWidget(CheckBoxDTR, 6, 1);
-  serialGrid->addWidget(CheckBoxTimeStamp, 7, 0, 1, 2);
-  serialGrid->addWidget(CheckBoxLog, 8, 0, 1, 2);
+  int row = 5;
+  for (QCheckBox* box : {CheckBoxEcho, CheckBoxAutosend, CheckBoxRTS, CheckBoxDTR, CheckBoxTimeStamp, CheckBoxLog})
+    serialGrid->addWidget(box, row++, 0, 1, 2);
+  serialGrid->setColumnStretch(1, 1);
 
   GroupBoxButtons = Named(new QGroupBox(this), "GroupBoxButtons");
   ButtonOpen = PictureButton(GroupBoxButtons, "ButtonOpen", "open", "Open Port");
@@ -121,9 +123,14 @@ void TFormRS::BuildControls() {
   column->addWidget(GroupBoxSerial, 0);
   column->addWidget(GroupBoxButtons, 1);
   column->addWidget(GroupBoxAbout, 0);
+  // The column is narrow: its controls use the small dialog font of the classic desktop.
+  QFont small = font();
+  small.setPixelSize(11);
   for (QWidget* w : {static_cast<QWidget*>(GroupBoxSerial), static_cast<QWidget*>(GroupBoxButtons),
-                     static_cast<QWidget*>(GroupBoxAbout)})
+                     static_cast<QWidget*>(GroupBoxAbout)}) {
     w->setFixedWidth(kColumnWidth);
+    w->setFont(small);
+  }
 
   StatusLine = new TStatusLine(this);
 
