@@ -1,4 +1,5 @@
 // A first-in first-out byte queue in one ring of memory: a device's input queue.
+// Not thread-safe: its owner locks.
 #pragma once
 
 #include <cstddef>

@@ -18,6 +18,8 @@
 
 namespace comm {
 
+// The calls may come from any thread; one lock (mu_) guards the whole state, and a record's
+// event is signalled under it, so a record's destruction (Cancel) never meets a completion.
 class QueuedDevice : public Device {
  public:
   ~QueuedDevice() override;

@@ -8,6 +8,7 @@
 
 namespace comm::tty {
 
+// One per device, used under the device's lock.
 class MarkParser {
  public:
   struct Result {
