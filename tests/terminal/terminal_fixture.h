@@ -75,16 +75,18 @@ class TerminalFixture {
 
   // A pseudo-terminal whose far end the test plays; its link in the device folder makes it the
   // port `name`.
+  // The fixture keeps a descriptor of the device side open, so that the far end never sees a
+  // hang-up while the terminal has the port closed.
   struct Pty {
     rtl::UniqueFd master;
+    rtl::UniqueFd slave;
     std::string slavePath;
   };
   Pty MakePty(const char* name) {
     int m = -1, s = -1;
     char path[256] = {};
     if (openpty(&m, &s, path, nullptr, nullptr) != 0) qFatal("openpty failed");
-    ::close(s);  // the device layer opens it by its path
-    Pty p{rtl::UniqueFd(m), path};
+    Pty p{rtl::UniqueFd(m), rtl::UniqueFd(s), path};
     QFile::link(QString::fromLatin1(path), QDir(Path("dev")).filePath(QString::fromLatin1(name)));
     return p;
   }
@@ -96,4 +98,16 @@ class TerminalFixture {
 
  private:
   QString oldCwd_;
+};
+
+// A terminal whose session is open on the pseudo-terminal "ttyV0", with its far end.
+struct PtySession {
+  TerminalFixture t;
+  TerminalFixture::Pty pty;
+  explicit PtySession(const QByteArray& extraIni = QByteArray()) : pty(t.MakePty("ttyV0")) {
+    t.WriteIni("[Serial Port]\r\nCom Number=ttyV0\r\n" + extraIni);
+    t.Start();
+    if (!QTest::qWaitFor([&] { return t.rs->SerialPort->Connected(); }, 5000)) qFatal("no session on ttyV0");
+  }
+  terminal::TFormRS& rs() { return *t.rs; }
 };
