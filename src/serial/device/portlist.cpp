@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <system_error>
 
 #include "serial/device/comm.h"
@@ -37,17 +39,34 @@ void AddSysfsTtys(const std::string& root, std::vector<std::string>& names) {
   }
 }
 
-// A pseudo-terminal slave: a character device named by a number in a folder named "pts".
-bool IsLivePseudoTerminal(const fs::path& link) {
+// Where the link leads, hop by hop, or nothing when a hop goes through /proc: /dev/stdin and
+// its kin lead to the terminal this program runs in, which is not a port.
+std::optional<fs::path> LinkTarget(const fs::path& link) {
   std::error_code ec;
-  fs::path target = fs::canonical(link, ec);
-  if (ec) return false;  // dangling: the pseudo-terminal is gone
-  std::string number = target.filename().string();
-  if (target.parent_path().filename() != "pts" || number.empty() ||
+  fs::path at = fs::canonical(link.parent_path(), ec) / link.filename();
+  if (ec) return std::nullopt;
+  for (int hop = 0; hop < 8; ++hop) {
+    if (!fs::is_symlink(at, ec)) return at;
+    fs::path target = fs::read_symlink(at, ec);
+    if (ec) return std::nullopt;
+    at = (target.is_absolute() ? target : at.parent_path() / target).lexically_normal();
+    if (*at.begin() == "/" && std::next(at.begin()) != at.end() && *std::next(at.begin()) == "proc")
+      return std::nullopt;
+  }
+  return std::nullopt;  // a loop, or too long a chain
+}
+
+// A link to a live pseudo-terminal slave: a character device named by a number in a folder
+// named "pts".
+bool IsLivePseudoTerminal(const fs::path& link) {
+  std::optional<fs::path> target = LinkTarget(link);
+  if (!target) return false;
+  std::string number = target->filename().string();
+  if (target->parent_path().filename() != "pts" || number.empty() ||
       !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return false;
   struct stat st {};
-  return ::stat(target.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+  return ::stat(target->c_str(), &st) == 0 && S_ISCHR(st.st_mode);  // fails once it is gone
 }
 
 // Symbolic links directly in folder that point to a live pseudo-terminal, as prefix + name.

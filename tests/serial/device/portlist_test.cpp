@@ -60,6 +60,9 @@ TEST_F(PortList, GathersTtysLinksToLivePseudoTerminalsAndTheLoopback) {
   fs::create_symlink(fs::relative(live.Path(), dev), dev / "ttyV1");  // relative target
   fs::create_symlink(gone, dev / "ttyGone");
   fs::create_symlink("/dev/null", dev / "notapty");
+  // As /dev/stdin of a program run in a terminal: through /proc to the terminal's pty.
+  fs::create_symlink("/proc/self/fd/" + std::to_string(live.Slave()), dev / "stdin");
+  ASSERT_EQ(fs::canonical(dev / "stdin").string(), live.Path());
   fs::create_directories(root_ / "fake" / "pts");
   std::ofstream(root_ / "fake" / "pts" / "7") << "";
   fs::create_symlink(root_ / "fake" / "pts" / "7", dev / "plainfile");  // not a device
