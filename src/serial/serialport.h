@@ -25,6 +25,10 @@ namespace serial {
 
 class TSerialThread;
 
+// The message that carries one device event to the port's message target under smWindowSync:
+// its first parameter is the event's EV_* bit, its second 0.
+inline constexpr uint32_t PortEventMessage = rtl::WM_USER + 1;
+
 class TCustomSerialPort : public rtl::TComponent {
  public:
   // A closed port with the default configuration (port "COM1", 9600 baud, 8 data bits, ...).
@@ -261,6 +265,10 @@ class TCustomSerialPort : public rtl::TComponent {
   bool AnyLinkWantsRxBuf() const;
 
   // The event steps: what one device event turns into.
+  // Arrived bytes: counted; read ahead and handed to OnRxBuf (the port's and the links') when a
+  // link wants them or TriggersOnRxChar is off, otherwise their count goes to OnRxChar. A
+  // failed count (0) notifies nothing.
+  void HandleRxChar();
   void HandleRxFlag();
   void HandleTxEmpty();
   void HandleBreak();
@@ -279,6 +287,11 @@ class TCustomSerialPort : public rtl::TComponent {
   // Opening: the current CTS, DSR and RLSD states; closing: all three off, without asking.
   void ReportLineSignals(bool Opening);
 
+  // The procedure of the message target under smWindowSync (window thread): for
+  // PortEventMessage it replies at once, then runs the step of the event bit while connected;
+  // an exception of the step goes to the exception display. Other messages: 0.
+  intptr_t PortWindowProc(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
+
  private:
   // Whether an apply operation may reach the device now.
   bool CanApply() const;
@@ -286,6 +299,11 @@ class TCustomSerialPort : public rtl::TComponent {
   bool QueryStatus(uint32_t& errors, comm::COMSTAT& stat);
   // Reports code with the calling thread's last error.
   void ReportLastError(uint16_t code);
+  // Open's event delivery: the message target for smWindowSync, then the event thread, started.
+  // A refused thread raises rtl::EThread and leaves neither behind.
+  void StartEventDelivery();
+  // Runs the event step of one EV_* bit (nothing for another value); on the calling thread.
+  void RunEventStep(uint32_t bit);
 
   std::unique_ptr<TSerialThread> FEventThread;
   bool FThreadCreated = false;

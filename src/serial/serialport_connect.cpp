@@ -22,10 +22,8 @@ void TCustomSerialPort::Open() {
   if (FEvents.Empty()) {
     FThreadCreated = false;
   } else {
-    // Event delivery starts here: for smWindowSync the hidden window (FWindow) first, then the
-    // event thread for this port (FEventThread, reading Events and EventThreadPriority as they
-    // are now), then FThreadCreated = true. It comes with TSerialThread; until then an open
-    // port watches no events.
+    // The event thread reads Events and EventThreadPriority as they are now.
+    StartEventDelivery();
   }
   NotifyAfterOpen();
 }
