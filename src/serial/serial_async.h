@@ -21,6 +21,9 @@ struct TAsync {
   int32_t Size = 0;
   // Where ReadStrAsync reads into; it lives with the record.
   std::vector<uint8_t> ReadData;
+  // The device refused the last start at once (already reported): the record carries no
+  // operation, and its wait gives 0 without waiting or reporting again.
+  bool Refused = false;
 };
 
 // The caller owns the record; an empty pointer is "no record".

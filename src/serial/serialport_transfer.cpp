@@ -19,6 +19,13 @@ namespace {
 
 uint32_t ByteCount(int32_t count) { return count > 0 ? static_cast<uint32_t>(count) : 0; }
 
+// An operation of the record is still running. Another start on it would replace the buffers
+// the device is still reading from or writing into, so such a start is refused untouched.
+bool Busy(const TAsync& a) { return a.Overlapped.Internal.load(std::memory_order_acquire) == rtl::ERROR_IO_PENDING; }
+
+// The start call returned: true when the device refused it (neither done nor pending).
+bool RefusedAtOnce(bool ok) { return !ok && rtl::GetLastError() != rtl::ERROR_IO_PENDING; }
+
 }  // namespace
 
 int32_t TCustomSerialPort::WriteAsync(const void* Buffer, int32_t Count, PAsync& AsyncPtr) {
@@ -26,17 +33,22 @@ int32_t TCustomSerialPort::WriteAsync(const void* Buffer, int32_t Count, PAsync&
     ReportPortError(4);
     return 0;
   }
+  TAsync& a = *AsyncPtr;
+  if (Busy(a)) {
+    rtl::SetLastError(rtl::ERROR_INVALID_PARAMETER);
+    ReportLastError(2);
+    return 0;
+  }
   if (FHandle == comm::INVALID_HANDLE_VALUE) ReportPortError(24, -24);
   // The device writes from the record's own copy, which lives until the record is released.
-  TAsync& a = *AsyncPtr;
   a.Kind = okWrite;
   const uint8_t* bytes = static_cast<const uint8_t*>(Buffer);
   a.Data.assign(bytes, bytes + (Buffer ? ByteCount(Count) : 0));
   a.Size = static_cast<int32_t>(a.Data.size());
   uint32_t written = 0;
-  if (!comm::WriteFile(FHandle, a.Data.data(), static_cast<uint32_t>(a.Data.size()), &written, &a.Overlapped) &&
-      rtl::GetLastError() != rtl::ERROR_IO_PENDING)
-    ReportLastError(2);
+  a.Refused = RefusedAtOnce(
+      comm::WriteFile(FHandle, a.Data.data(), static_cast<uint32_t>(a.Data.size()), &written, &a.Overlapped));
+  if (a.Refused) ReportLastError(2);
   SignalLinks(lkTx, true);
   return static_cast<int32_t>(written);
 }
@@ -47,12 +59,16 @@ int32_t TCustomSerialPort::ReadAsync(void* Buffer, int32_t Count, PAsync& AsyncP
     return 0;
   }
   TAsync& a = *AsyncPtr;
+  if (Busy(a)) {
+    rtl::SetLastError(rtl::ERROR_INVALID_PARAMETER);
+    ReportLastError(3);
+    return 0;
+  }
   a.Kind = okRead;
   if (FHandle == comm::INVALID_HANDLE_VALUE) ReportPortError(24, -24);
   uint32_t read = 0;
-  if (!comm::ReadFile(FHandle, Buffer, Buffer ? ByteCount(Count) : 0, &read, &a.Overlapped) &&
-      rtl::GetLastError() != rtl::ERROR_IO_PENDING)
-    ReportLastError(3);
+  a.Refused = RefusedAtOnce(comm::ReadFile(FHandle, Buffer, Buffer ? ByteCount(Count) : 0, &read, &a.Overlapped));
+  if (a.Refused) ReportLastError(3);
   return static_cast<int32_t>(read);
 }
 
@@ -67,6 +83,11 @@ int32_t TCustomSerialPort::ReadStrAsync(std::u16string& Str, int32_t Count, PAsy
   if (Count < 1) return 0;
   if (!AsyncPtr) {
     ReportPortError(4);
+    return 0;
+  }
+  if (Busy(*AsyncPtr)) {
+    rtl::SetLastError(rtl::ERROR_INVALID_PARAMETER);
+    ReportLastError(3);
     return 0;
   }
   AsyncPtr->ReadData.assign(ByteCount(Count), 0);
@@ -85,11 +106,16 @@ int32_t TCustomSerialPort::WaitForAsync(PAsync& AsyncPtr) {
   }
   TAsync& a = *AsyncPtr;
   uint32_t transferred = 0;
-  const bool signalled = rtl::WaitForSingleObject(a.Overlapped.hEvent, rtl::INFINITE) == rtl::WAIT_OBJECT_0;
-  if (!signalled || !comm::GetOverlappedResult(FHandle, &a.Overlapped, &transferred, false))
-    ReportLastError(a.Kind == okWrite ? 2 : 3);
-  if (a.Kind == okRead && InputCount() == 0) {
-    SignalLinks(lkRx, false);
+  if (!a.Refused) {
+    const bool signalled = rtl::WaitForSingleObject(a.Overlapped.hEvent, rtl::INFINITE) == rtl::WAIT_OBJECT_0;
+    if (!signalled || !comm::GetOverlappedResult(FHandle, &a.Overlapped, &transferred, false))
+      ReportLastError(a.Kind == okWrite ? 2 : 3);
+  }
+  // The links get the whole requested write, even when fewer bytes (or none) were written. A
+  // read record's bytes are an earlier write's: they are not told again.
+  if (a.Kind == okRead) {
+    // A read that never reached the device emptied nothing: no count is asked for it.
+    if (!a.Refused && InputCount() == 0) SignalLinks(lkRx, false);
   } else if (!a.Data.empty()) {
     TxBufToLinks(a.Data.data(), a.Size);
   }
