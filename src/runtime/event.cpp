@@ -23,8 +23,12 @@ void TEvent::Set() {
   std::lock_guard lock(mutex_);
   state_ = true;
   for (EventWaiter* w : waiters_) {
-    std::lock_guard wl(w->mutex);
-    w->woken = true;
+    {
+      std::lock_guard wl(w->mutex);
+      w->woken = true;
+    }
+    // The waiter cannot leave while this event's lock is held, so notifying outside its own
+    // lock is safe, and saves it a wake-up into a held mutex.
     w->cv.notify_one();
   }
 }
