@@ -16,4 +16,9 @@ uint64_t MonotonicUs() noexcept {
       duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+uint64_t MonotonicNs() noexcept {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 }  // namespace rtl

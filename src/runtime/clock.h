@@ -7,7 +7,8 @@ namespace rtl {
 
 // Milliseconds since an arbitrary fixed point; never decreases.
 uint64_t MonotonicMs() noexcept;
-// Microseconds on the same clock.
+// Microseconds and nanoseconds on the same clock.
 uint64_t MonotonicUs() noexcept;
+uint64_t MonotonicNs() noexcept;
 
 }  // namespace rtl

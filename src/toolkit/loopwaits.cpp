@@ -9,7 +9,7 @@
 namespace toolkit {
 
 TLoopWaits::Outcome TLoopWaits::RunUntil(const std::function<bool()>& done,
-                                         std::optional<uint64_t> deadlineUs) {
+                                         std::optional<uint64_t> deadlineNs) {
   struct DepthGuard {
     int& d;
     explicit DepthGuard(int& depth) : d(depth) { ++d; }
@@ -20,26 +20,28 @@ TLoopWaits::Outcome TLoopWaits::RunUntil(const std::function<bool()>& done,
   wake.setTimerType(Qt::PreciseTimer);
   for (;;) {
     if (abandoned_) return Outcome::Abandoned;
-    const uint64_t t = rtl::MonotonicUs();
+    const uint64_t t = rtl::MonotonicNs();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (abandoned_) return Outcome::Abandoned;
     if (done && done()) return Outcome::Done;
-    if (deadlineUs && t > *deadlineUs) return Outcome::TimedOut;
-    if (deadlineUs) {
-      // Wake up just after the deadline if nothing else happens first.
-      const uint64_t now = rtl::MonotonicUs();
-      const uint64_t left = *deadlineUs >= now ? *deadlineUs - now : 0;
-      wake.start(static_cast<int>(std::min<uint64_t>(left / 1000 + 1, 24ull * 3600 * 1000)));
+    if (deadlineNs && t > *deadlineNs) return Outcome::TimedOut;
+    if (deadlineNs) {
+      const uint64_t now = rtl::MonotonicNs();
+      if (now > *deadlineNs) continue;  // passed during this pass: the next check ends the wait
+      // Wake up at the deadline (rounded up to the timer's milliseconds) unless an event
+      // comes first.
+      const uint64_t leftMs = (*deadlineNs - now) / 1'000'000 + 1;
+      wake.start(static_cast<int>(std::min<uint64_t>(leftMs, 24ull * 3600 * 1000)));
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
 }
 
 TLoopWaits::Outcome TLoopWaits::Delay(int32_t laps) {
-  const uint64_t t0 = rtl::MonotonicUs();
+  const uint64_t t0 = rtl::MonotonicNs();
   if (laps < 0) return RunUntil([] { return true; });
   // "More than laps ms": the check uses the time taken before each pass.
-  return RunUntil(nullptr, t0 + static_cast<uint64_t>(laps) * 1000);
+  return RunUntil(nullptr, t0 + static_cast<uint64_t>(laps) * 1'000'000);
 }
 
 void TLoopWaits::AbandonAll() {

@@ -14,9 +14,9 @@ class TLoopWaits : public QObject {
   enum class Outcome { Done, TimedOut, Abandoned };
 
   // Handles every pending event at least once, then again and again until done() holds, the
-  // monotonic clock (microseconds, rtl::MonotonicUs) read before a pass is past deadlineUs, or
+  // monotonic clock (nanoseconds, rtl::MonotonicNs) read before a pass is past deadlineNs, or
   // the waits are abandoned. Sleeps in the event loop between events. Window thread only.
-  Outcome RunUntil(const std::function<bool()>& done, std::optional<uint64_t> deadlineUs = {});
+  Outcome RunUntil(const std::function<bool()>& done, std::optional<uint64_t> deadlineNs = {});
 
   // Returns once more than laps milliseconds have passed since the call, handling events
   // meanwhile (once at least; laps <= 0 ends after one pass once the clock has moved on for 0).

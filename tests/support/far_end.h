@@ -3,6 +3,8 @@
 #pragma once
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,13 +26,23 @@ class FarEnd {
 
   // fd: the master side (not owned). answer, if set, runs on the far end's thread for each byte
   // and returns what to send back.
-  explicit FarEnd(int fd, std::function<std::string(char)> answer = nullptr) : fd_(fd), answer_(std::move(answer)) {
+  // realtime: run the far end's thread at a real-time priority where allowed (benchmarks), so
+  // that its timestamps are not delayed by the rest of the machine.
+  explicit FarEnd(int fd, std::function<std::string(char)> answer = nullptr, bool realtime = false)
+      : fd_(fd), answer_(std::move(answer)) {
     int p[2];
     if (::pipe(p) == 0) {
       stopRead_.Reset(p[0]);
       stopWrite_.Reset(p[1]);
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this, realtime] {
+      if (realtime) {
+        sched_param sp{};
+        sp.sched_priority = 50;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
+      }
+      Run();
+    });
   }
   ~FarEnd() {
     char x = 0;

@@ -70,7 +70,7 @@ class ToolkitTest : public QObject {
       for (int i = 0; i < 50; ++i) queue->Send([&] { ++served; });
     });
     toolkit::TLoopWaits waits;
-    auto outcome = waits.RunUntil([&] { return served.load() == 50; }, rtl::MonotonicUs() + 10'000'000);
+    auto outcome = waits.RunUntil([&] { return served.load() == 50; }, rtl::MonotonicNs() + 10'000'000'000ull);
     sender.join();
     QCOMPARE(outcome, toolkit::TLoopWaits::Outcome::Done);
     QCOMPARE(served.load(), 50);
