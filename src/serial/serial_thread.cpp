@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -71,7 +72,7 @@ void TSerialThread::RunEventLoop() {
   uint32_t mask = 0;
   comm::OVERLAPPED overlapped;
   overlapped.hEvent = rtl::CreateEvent(true, true);
-  const std::array<rtl::EventHandle, 2> handles = {FStopEvent, overlapped.hEvent};
+  rtl::TEvent* const handles[] = {FStopEvent.get(), overlapped.hEvent.get()};
 
   for (;;) {
     mask = 0;
@@ -81,7 +82,8 @@ void TSerialThread::RunEventLoop() {
       rtl::WaitForSingleObject(FStopEvent, rtl::INFINITE);
       break;
     }
-    if (rtl::WaitForMultipleObjects(handles, rtl::INFINITE) != rtl::WAIT_OBJECT_0 + 1) break;
+    if (rtl::WaitForMultipleObjects(std::span<rtl::TEvent* const>(handles), rtl::INFINITE) != rtl::WAIT_OBJECT_0 + 1)
+      break;
     uint32_t count = 0;
     if (!comm::GetOverlappedResult(handle, &overlapped, &count, false)) continue;
     FEvents = MaskToEvents(mask);
