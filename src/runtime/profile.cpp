@@ -288,6 +288,19 @@ void RefuseLineBreaks(std::string_view bytes) {
     throw Exception(u"Une entrée du fichier de paramètres ne peut pas contenir de saut de ligne");
 }
 
+// A name that reading would not find again: one the code page can't hold, blanks at an end
+// (reading trims them), a "]" in a section or an "=" in a key (either ends the name early), a
+// key that starts with "[" (its line could read as a section line). Writing one would add a new
+// line at every write and could split its section.
+void RefuseUnreadableName(std::u16string_view name, std::string_view bytes, bool section) {
+  bool unreadable = UnicodeFromAnsi(bytes) != name || TrimBlanks(bytes).size() != bytes.size() ||
+                    (section ? bytes.find(']') != std::string_view::npos
+                             : bytes.find('=') != std::string_view::npos ||
+                                   (!bytes.empty() && bytes.front() == '['));
+  if (unreadable)
+    throw Exception(Format(u"Nom invalide dans le fichier de paramètres : %s", {name}));
+}
+
 }  // namespace
 
 TProfileFile::TProfileFile(std::string path) : path_(std::move(path)) {}
@@ -319,6 +332,8 @@ void TProfileFile::WriteString(std::u16string_view section, std::u16string_view 
   RefuseLineBreaks(sectionBytes);
   RefuseLineBreaks(keyBytes);
   RefuseLineBreaks(valueBytes);
+  RefuseUnreadableName(section, sectionBytes, true);
+  RefuseUnreadableName(key, keyBytes, false);
   // Decided on the bytes, which are what reading will see.
   if (!valueBytes.empty() &&
       (IsBlank(valueBytes.front()) || IsBlank(valueBytes.back()) || IsQuotePair(valueBytes)))

@@ -26,8 +26,9 @@ class TProfileFile {
   // enclosed in a pair of quotes) is written between double quotes. The file is replaced
   // atomically (in place when its folder refuses new files); a symbolic link is written through.
   // A section, key or value holding CR or LF is refused with Exception (it would split the
-  // line). Failure, or a path that names no regular file, raises EIniFileException
-  // "Impossible d'écrire dans <path>".
+  // line), and so is a name that reading would not find again: one the code page lacks, with
+  // blanks at an end, a section with "]", a key with "=" or starting with "[". Failure, or a
+  // path that names no regular file, raises EIniFileException "Impossible d'écrire dans <path>".
   void WriteString(std::u16string_view section, std::u16string_view key, std::u16string_view value);
 
   // Removes the key's line (every line of it in its section), when present; a missing file is

@@ -353,3 +353,34 @@ TEST_F(ProfileTest, AFolderThatRefusesNewFilesIsWrittenInPlace) {
   EXPECT_THROW(TProfileFile(path_).WriteString(u"s", u"k", u"3"), EIniFileException);
   EXPECT_THROW(TProfileFile(dir_ + "/new.ini").WriteString(u"s", u"k", u"3"), EIniFileException);
 }
+
+TEST_F(ProfileTest, NamesThatWouldNotReadBackAreRefused) {
+  // Each would leave a line that reading never finds again, so that every write added one more,
+  // or would start a section of its own.
+  const std::string before = "[s]\r\na=1\r\n[t]\r\nk=1\r\n";
+  const std::u16string_view bad[][2] = {
+      {u"s", u"a=b"},  {u"s", u"[t]"},  {u"s", u"[x"},   {u"a]b", u"k"},  {u"s", u" k"},
+      {u"s", u"k\t"},  {u" t", u"k"},   {u"t ", u"k"},   {u"s", u"中"},  {u"ā", u"k"},
+      {u"s", std::u16string_view(u"\xD800", 1)},
+  };
+  for (const auto& b : bad) {
+    Put(path_, before);
+    EXPECT_THROW(TProfileFile(path_).WriteString(b[0], b[1], u"v"), Exception)
+        << Utf16ToUtf8(b[0]) << " / " << Utf16ToUtf8(b[1]);
+    EXPECT_EQ(Get(path_), before);
+  }
+  // Names that hold these characters elsewhere are fine, and so are empty ones.
+  const std::u16string_view good[][2] = {
+      {u"s", u"a]b"}, {u"[x", u"k"}, {u"a=b", u"k"}, {u"s", u"x[y"}, {u"", u""}, {u"écran", u"Clé"},
+  };
+  for (const auto& g : good) {
+    Put(path_, before);
+    TProfileFile ini(path_);
+    ini.WriteString(g[0], g[1], u"v1");
+    const size_t size = Get(path_).size();
+    ini.WriteString(g[0], g[1], u"v2");  // found again: replaced, not added
+    EXPECT_EQ(Get(path_).size(), size) << Utf16ToUtf8(g[0]) << " / " << Utf16ToUtf8(g[1]);
+    EXPECT_EQ(ini.ReadString(g[0], g[1], u"DEF"), u"v2") << Utf16ToUtf8(g[0]) << " / " << Utf16ToUtf8(g[1]);
+    EXPECT_EQ(ini.ReadString(u"t", u"k", u"DEF"), u"1");
+  }
+}
