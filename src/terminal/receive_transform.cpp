@@ -7,6 +7,15 @@ bool PromptOccurs(std::u16string_view text, std::u16string_view prompt) {
 }
 
 std::u16string TransformReceived(std::u16string_view text, bool timeStamps, std::u16string_view stamp) {
+  // The stamp goes through the line-end rules too (an LF dropped, a CR shown as CR LF), so that
+  // the display only ever gets CR LF pairs whatever the locale's separators hold.
+  std::u16string shownStamp;
+  if (timeStamps) {
+    for (char16_t c : stamp) {
+      if (c == u'\r') shownStamp += u"\r\n";
+      else if (c != u'\n') shownStamp += c;
+    }
+  }
   std::u16string out;
   out.reserve(text.size() + text.size() / 16 + 8);
   for (char16_t c : text) {
@@ -15,7 +24,7 @@ std::u16string TransformReceived(std::u16string_view text, bool timeStamps, std:
       if (c == u'\r') continue;
       if (c == u'\n') {
         out += u"\r\n";
-        out += stamp;
+        out += shownStamp;
         out += u'\t';
         continue;
       }

@@ -43,3 +43,10 @@ TEST(ReceiveTransform, StampFormat) {
   EXPECT_EQ(FormatStamp(8, 12, 2025, 14, 3, 7, u"/", u":"), u"08/12/2025 14:03:07");
   EXPECT_EQ(FormatStamp(1, 2, 987, 0, 0, 9, u".", u"h"), u"01.02.0987 00h00h09");
 }
+
+TEST(ReceiveTransform, AStampWithLineBreaksFollowsTheLineEndRules) {
+  // Separators come from the locale: whatever they hold, the display gets CR LF pairs only.
+  const std::u16string S = u"a\r\nb\rc\nd";
+  EXPECT_EQ(TransformReceived(u"x\ny", true, S), u"x\r\na\r\nb\r\ncd\ty");
+  EXPECT_EQ(TransformReceived(u"x\ny", false, S), u"xy");
+}
