@@ -362,7 +362,9 @@ TEST_F(ThreadTest, ExceptionInAHandler) {
     const Texts expectedClose = c.deliveryGoesOn
                                     ? Texts{"PurgeComm(3)", "SetCommMask(0)", "PurgeComm(12)", "CloseHandle()"}
                                     : Texts{"PurgeComm(3)", "CloseHandle()"};
-    EXPECT_EQ(device->CallTexts(), expectedClose);
+    Texts closing = device->CallTexts();
+    std::erase(closing, "WaitCommEvent()");  // the thread released by the last reply watches again
+    EXPECT_EQ(closing, expectedClose);
 
     // Reopened, the port delivers again.
     log.Clear();
