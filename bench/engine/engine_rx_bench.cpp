@@ -171,6 +171,9 @@ Result EngineRun(const std::string& path, int master, uint64_t rate, std::chrono
     port.SetBaudRate(serial::brCustom);
   }
   size_t nextMark = 0;
+  // The handler runs on the event thread under smNone: the serving loop sees only these two.
+  std::atomic<uint64_t> receivedSoFar{0};
+  std::atomic<int64_t> lastArrival{0};
   port.SetOnRxChar([&](rtl::TObject*, int32_t count) {
     const auto now = Clock::now();
     std::u16string text;
@@ -180,6 +183,8 @@ Result EngineRun(const std::string& path, int master, uint64_t rate, std::chrono
     }
     r.received += static_cast<uint64_t>(got);
     ++r.batches;
+    lastArrival.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    receivedSoFar.store(r.received, std::memory_order_release);
     const size_t published = far.Published();
     while (nextMark < published && far.At(nextMark).end <= r.received) {
       r.latency.push_back(std::chrono::duration<double, std::milli>(now - far.At(nextMark).at).count());
@@ -199,22 +204,20 @@ Result EngineRun(const std::string& path, int master, uint64_t rate, std::chrono
   const auto start = Clock::now();
   const auto giveUp = start + duration + 30s;
   far.Start();
-  auto last = start;
   for (;;) {
-    const uint64_t before = r.received;
     queue->ProcessPending();
-    if (r.received != before) last = Clock::now();
-    if (far.Done() && r.received >= far.Sent()) break;
+    if (far.Done() && receivedSoFar.load(std::memory_order_acquire) >= far.Sent()) break;
     if (Clock::now() > giveUp) break;
     rtl::WaitForMultipleObjects(std::span<rtl::TEvent* const>(events), 200);
   }
   r.windowCpu = ThreadCpuSeconds() - cpu0;
   far.Join();
   r.engineCpu = ProcessCpuSeconds() - proc0 - far.Cpu();
-  r.seconds = std::chrono::duration<double>(last - start).count();
   r.sent = far.Sent();
   if (far.Failed()) std::fprintf(stderr, "far end write failed\n");
-  port.Close();
+  port.Close();  // the event thread has ended: what its handlers wrote is ours to read
+  const Clock::time_point last{Clock::duration(lastArrival.load())};
+  r.seconds = std::chrono::duration<double>(last - start).count();
   return r;
 }
 
