@@ -18,6 +18,7 @@
 #include "serial/device/comm.h"
 #include "terminal/formrs.h"
 #include "terminal/globals.h"
+#include "toolkit/handoverpump.h"
 
 class TerminalFixture {
  public:
@@ -92,6 +93,7 @@ class TerminalFixture {
   }
 
   QTemporaryDir work;
+  toolkit::THandoverPump pump;  // the event loop serves the port's hand-overs, as in the application
   std::unique_ptr<terminal::TFormRS> rs;
   std::unique_ptr<automation::TFormAutosend> autosend;
   std::unique_ptr<automation::TFormTransfer> transfer;
