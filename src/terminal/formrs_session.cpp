@@ -80,8 +80,10 @@ TFormRS::TFormRS()
   connect(CheckBoxDTR, &QCheckBox::toggled, this, guarded([this] { CheckBoxDTRChange(); }));
   connect(CheckBoxAutosend, &QCheckBox::toggled, this, guarded([this] { CheckBoxAutosendChange(); }));
   Editor->OnKeyPress = [this](QChar& key) { toolkit::RunGuarded([&] { EditorKeyPress(key); }); };
+  // The event thread waits while the handler runs: its error box comes after it, so that no
+  // modal loop runs (and no Close can wait for the thread) inside the hand-over.
   SerialPort->SetOnRxChar([this](rtl::TObject* sender, int32_t count) {
-    toolkit::RunGuarded([&] { SerialPortRxChar(sender, count); });
+    toolkit::RunGuardedBoxLater([&] { SerialPortRxChar(sender, count); });
   });
 
   // The timers' handlers run through the guard too (TTimer does it).

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include "runtime/exceptions.h"
 
@@ -37,6 +38,16 @@ bool RunGuarded(const std::function<void()>& handler) {
     return true;
   } catch (...) {
     ShowErrorBox(ExceptionMessage(std::current_exception()));
+    return false;
+  }
+}
+
+bool RunGuardedBoxLater(const std::function<void()>& handler) {
+  try {
+    handler();
+    return true;
+  } catch (...) {
+    QTimer::singleShot(0, qApp, [message = ExceptionMessage(std::current_exception())] { ShowErrorBox(message); });
     return false;
   }
 }

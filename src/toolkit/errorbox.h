@@ -23,4 +23,9 @@ QString ExceptionMessage(std::exception_ptr error);
 // Returns whether the handler completed without an exception.
 bool RunGuarded(const std::function<void()>& handler);
 
+// As RunGuarded, but the box is shown once the current event has been handled, not inside it:
+// for handlers that run while another thread waits for them to end (a port's hand-over), whose
+// waiting thread must not be kept blocked by a modal box's loop.
+bool RunGuardedBoxLater(const std::function<void()>& handler);
+
 }  // namespace toolkit

@@ -62,6 +62,13 @@ class ToolkitTest : public QObject {
     QCOMPARE(boxes.texts.size(), 1);
   }
 
+  void boxLaterShowsOnceTheHandlerHasReturned() {
+    BoxCatcher boxes;
+    QVERIFY(!toolkit::RunGuardedBoxLater([] { throw rtl::Exception(u"Later"); }));
+    QVERIFY(boxes.texts.isEmpty());  // no modal loop inside the handler
+    QTRY_COMPARE(boxes.texts, QStringList{"Later."});
+  }
+
   void pumpServesHandOversFromTheEventLoopAndNestedWaits() {
     toolkit::THandoverPump pump;
     auto queue = rtl::TMessageQueue::Current();
