@@ -137,6 +137,9 @@ void TFormRS::ConfigurePort() {
                           int64_t winError, const std::u16string& winMessage) {
     SerialPortException(sender, e, message, winError, winMessage);
   });
+  // What must not propagate out of the port (a failure while it closes in its destructor) is
+  // shown as any other error.
+  p.SetExceptionDisplay([](std::exception_ptr e) { toolkit::ShowErrorBox(toolkit::ExceptionMessage(e)); });
   p.EndLoading();
 }
 
