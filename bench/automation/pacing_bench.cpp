@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -24,6 +26,13 @@ double ProcessCpuS() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// Runs the event loop for ms as the application's loop does (QTest::qWait sleeps between passes).
+void RunLoopFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -57,7 +66,7 @@ void Transfer(int lines, int chars, const std::vector<int>& delays) {
     s.t.transfer->ButtonOK->click();
     const double total = (rtl::MonotonicUs() - t0) / 1e6;
     const double cpu = ProcessCpuS() - cpu0;
-    QTest::qWait(200);
+    RunLoopFor(200);
     const auto bytes = far.Bytes();
     // Expected pauses before each byte: after a character 1, before CR 1 more, before LF 1,
     // after LF 2 (so a line's first character has 2 behind it).
@@ -86,7 +95,7 @@ void Autosend(int minutes) {
   s.t.autosend->MemoAutosend->setPlainText(QStringLiteral("X"));
   s.rs().CheckBoxAutosend->setChecked(true);
   const double cpu0 = ProcessCpuS();
-  QTest::qWait(minutes * 60'000 + 500);
+  RunLoopFor(minutes * 60'000 + 500);
   const double cpu = ProcessCpuS() - cpu0;
   const auto bytes = far.Bytes();
   double worst = 0;

@@ -1,9 +1,11 @@
 #include "runtime/thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <system_error>
 
 #include "runtime/exceptions.h"
@@ -88,6 +90,12 @@ void TThread::ApplyPriority() {
 
 std::exception_ptr TThread::FatalException() const {
   return finished_->IsSet() ? fatal_ : nullptr;
+}
+
+void TThread::NameCurrentThread(const char* name) {
+  char shortName[16] = {};
+  std::snprintf(shortName, sizeof shortName, "%s", name);
+  ::pthread_setname_np(::pthread_self(), shortName);
 }
 
 void TThread::Synchronize(std::function<void()> fn) { creatorQueue_->Send(std::move(fn)); }

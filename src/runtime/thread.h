@@ -37,6 +37,9 @@ class TThread {
   void SetPriority(int priority);
   int Priority() const { return priority_.load(); }
 
+  // Names the calling thread for debuggers and profilers (at most 15 characters are kept).
+  static void NameCurrentThread(const char* name);
+
   // The exception that ended Execute, if any.
   std::exception_ptr FatalException() const;
 

@@ -25,7 +25,10 @@ class TSerialThread : public rtl::TThread {
   void RequestStop();
 
  protected:
-  void Execute() override { RunEventLoop(); }
+  void Execute() override {
+    NameCurrentThread("corvane-events");
+    RunEventLoop();
+  }
 
  private:
   // The thread body: one device wait at a time, each completed batch dispatched, until a stop

@@ -74,6 +74,7 @@ class DisplayLargeTest : public QObject {
     QCOMPARE(lines, std::size_t(total / line.size() + 1));
     QCOMPARE(f.view.Text().Length(), std::uint64_t(total / line.size() * (line.size() + 1) + 3));
 
+    QTRY_VERIFY(!f.view.RepaintPending());  // the bars follow within a frame
     QScrollBar* bar = f.view.verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
@@ -107,6 +108,7 @@ class DisplayLargeTest : public QObject {
     QCOMPARE(length, std::size_t(10 * chunk.size() + 4));
     QCOMPARE(f.view.LineCount(), std::size_t{1});
 
+    QTRY_VERIFY(!f.view.RepaintPending());
     QScrollBar* bar = f.view.horizontalScrollBar();
     QVERIFY(bar->maximum() > 1000000);
     QCOMPARE(bar->value(), bar->maximum());
@@ -127,6 +129,7 @@ class DisplayLargeTest : public QObject {
 
     // More text still goes to the end and is shown there.
     f.Receive(QStringLiteral("more"));
+    QTRY_VERIFY(!f.view.RepaintPending());
     QCOMPARE(bar->value(), bar->maximum());
     QVERIFY(Shown(f.view, TextPosition{0, length + 3}));
   }
@@ -138,6 +141,7 @@ class DisplayLargeTest : public QObject {
     f.Receive(tabs);
     f.view.InsertAtCaret(QStringLiteral("END"));
     const std::size_t length = f.view.Text().LineLength(0);
+    QTRY_VERIFY(!f.view.RepaintPending());
     QScrollBar* bar = f.view.horizontalScrollBar();
     QVERIFY(bar->maximum() > 0);
     QVERIFY(bar->maximum() <= 1 << 30);

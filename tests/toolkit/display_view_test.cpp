@@ -231,12 +231,15 @@ class DisplayViewTest : public QObject {
     v.InsertAtCaret(lines);
     QVERIFY(v.FirstVisibleLine() > 0);
     QVERIFY(viewport.contains(v.CharacterRect(v.Text().Caret())));
+    QTRY_VERIFY(!v.RepaintPending());  // the bars follow within a frame
     QCOMPARE(v.verticalScrollBar()->value(), v.verticalScrollBar()->maximum());
     // A long line scrolls sideways to its end, and a new line back to the left.
     v.InsertAtCaret(QString(2000, QLatin1Char('w')));
+    QTRY_VERIFY(!v.RepaintPending());
     QVERIFY(v.horizontalScrollBar()->value() > 0);
     QVERIFY(viewport.contains(v.CharacterRect(v.Text().Caret())));
     v.InsertAtCaret(QStringLiteral("\r"));
+    QTRY_VERIFY(!v.RepaintPending());
     QCOMPARE(v.horizontalScrollBar()->value(), 0);
     // Echo in old text brings that text back into view.
     v.SetCaret(3, 2);
@@ -253,6 +256,7 @@ class DisplayViewTest : public QObject {
     QString lines;
     for (int i = 0; i < 50; ++i) lines += QStringLiteral("x\r");
     v.InsertAtCaret(lines);
+    QTRY_VERIFY(!v.RepaintPending());
     const int visible = v.viewport()->height() / v.CharacterRect(TextPosition{0, 0}).height();
     QCOMPARE(v.verticalScrollBar()->maximum(), 51 - visible);
     // Moving the bar moves the view, and the text at the top is the bar's line.
@@ -260,6 +264,7 @@ class DisplayViewTest : public QObject {
     QCOMPARE(v.FirstVisibleLine(), std::size_t{10});
     QCOMPARE(v.PositionAt(QPoint(5, 2)).line, std::size_t{10});
     v.Clear();
+    QTRY_VERIFY(!v.RepaintPending());
     QCOMPARE(v.verticalScrollBar()->maximum(), 0);
     QCOMPARE(v.FirstVisibleLine(), std::size_t{0});
   }

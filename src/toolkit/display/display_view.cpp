@@ -13,6 +13,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "runtime/clock.h"
 #include "toolkit/display/display_accessible.h"
 
 namespace toolkit {
@@ -99,12 +100,13 @@ void TDisplayView::Edited(const TextChange& change, const QString& removed, std:
                           const QString& inserted) {
   if (change.changed) {
     geometry_.Changed(change);
-    UpdateScrollBars();
+    UpdateExtents();
   }
   goalX_ = -1;
-  EnsureVisible(text_.Caret());
-  RestartBlink();
-  viewport()->update();
+  // The bars and the text are brought up to date together, at most once per frame.
+  if (ScrollToShow(text_.Caret()) || change.changed) pendingBars_ = true;
+  RestartBlink(false);
+  Invalidate(change.appended ? std::optional<std::size_t>(change.firstLine) : std::nullopt);
   if (change.changed && Announcing()) {
     const int at = ClampToInt(offset);
     if (removed.isEmpty()) {
@@ -212,6 +214,11 @@ std::size_t TDisplayView::VisibleLines() const {
 }
 
 void TDisplayView::UpdateScrollBars() {
+  UpdateExtents();
+  SyncBars();
+}
+
+void TDisplayView::UpdateExtents() {
   const std::size_t visible = VisibleLines();
   const std::size_t lines = text_.LineCount();
   vScale_.SetExtent(lines > visible ? lines - visible : 0);
@@ -220,7 +227,6 @@ void TDisplayView::UpdateScrollBars() {
   hScale_.SetExtent(content > room ? static_cast<std::uint64_t>(std::ceil(content - room)) : 0);
   firstLine_ = std::min<std::uint64_t>(firstLine_, vScale_.Extent());
   hx_ = std::min(hx_, hScale_.Extent());
-  SyncBars();
 }
 
 void TDisplayView::SyncBars() {
@@ -240,14 +246,68 @@ void TDisplayView::SyncBars() {
 }
 
 void TDisplayView::scrollContentsBy(int, int) {
-  if (!syncing_) {
-    firstLine_ = vScale_.FromBar(verticalScrollBar()->value());
-    hx_ = hScale_.FromBar(horizontalScrollBar()->value());
-  }
+  // Bars set by the view itself follow the model; whoever set them repaints.
+  if (syncing_) return;
+  firstLine_ = vScale_.FromBar(verticalScrollBar()->value());
+  hx_ = hScale_.FromBar(horizontalScrollBar()->value());
   viewport()->update();
 }
 
 void TDisplayView::EnsureVisible(TextPosition position) {
+  if (ScrollToShow(position)) {
+    SyncBars();
+    viewport()->update();
+  }
+}
+
+void TDisplayView::Invalidate(std::optional<std::size_t> fromLine) {
+  if (fromLine) {
+    pendingFrom_ = pendingFrom_ ? std::min(*pendingFrom_, *fromLine) : *fromLine;
+  } else {
+    pendingAll_ = true;
+  }
+  if (repaintTimer_.isActive()) return;
+  const std::uint64_t now = rtl::MonotonicNs();
+  if (now - lastFlushNs_ >= kFrameNs) {
+    FlushRepaint();
+  } else {
+    const auto waitMs = static_cast<int>((kFrameNs - (now - lastFlushNs_)) / 1'000'000 + 1);
+    repaintTimer_.start(waitMs, Qt::PreciseTimer, this);
+  }
+}
+
+void TDisplayView::FlushRepaint() {
+  repaintTimer_.stop();
+  lastFlushNs_ = rtl::MonotonicNs();
+  if (pendingBars_) SyncBars();
+  pendingBars_ = false;
+  const bool all = pendingAll_;
+  const std::optional<std::size_t> from = pendingFrom_;
+  pendingAll_ = false;
+  pendingFrom_.reset();
+  const int lineHeight = geometry_.LineHeight();
+  const long long dy = static_cast<long long>(firstLine_) - static_cast<long long>(paintedFirst_);
+  const long long dx = static_cast<long long>(hx_) - static_cast<long long>(paintedHx_);
+  if (all || !viewport()->isVisible() || std::llabs(dy) >= static_cast<long long>(VisibleLines()) ||
+      std::llabs(dx) >= viewport()->width()) {
+    viewport()->update();
+    return;
+  }
+  if (dy != 0 || dx != 0) {
+    // The view follows the end: move what is shown and paint only what comes into view.
+    viewport()->scroll(static_cast<int>(-dx), static_cast<int>(-dy * lineHeight));
+    paintedFirst_ = firstLine_;
+    paintedHx_ = hx_;
+  }
+  if (from) {
+    const long long row = static_cast<long long>(*from) - static_cast<long long>(firstLine_);
+    const int top = static_cast<int>(std::clamp<long long>(row * lineHeight, 0, viewport()->height()));
+    if (top < viewport()->height())
+      viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
+  }
+}
+
+bool TDisplayView::ScrollToShow(TextPosition position) {
   position = text_.Clamp(position);
   const std::size_t visible = VisibleLines();
   std::size_t first = firstLine_;
@@ -268,10 +328,7 @@ void TDisplayView::EnsureVisible(TextPosition position) {
   const std::uint64_t oldX = hx_;
   firstLine_ = std::min<std::uint64_t>(first, vScale_.Extent());
   hx_ = std::min(static_cast<std::uint64_t>(std::max(0.0, std::floor(left))), hScale_.Extent());
-  if (firstLine_ != oldFirst || hx_ != oldX) {
-    SyncBars();
-    viewport()->update();
-  }
+  return firstLine_ != oldFirst || hx_ != oldX;
 }
 
 void TDisplayView::resizeEvent(QResizeEvent* event) {
@@ -333,7 +390,7 @@ void TDisplayView::focusOutEvent(QFocusEvent* event) {
   viewport()->update();
 }
 
-void TDisplayView::RestartBlink() {
+void TDisplayView::RestartBlink(bool repaint) {
   if (!hasFocus()) return;
   caretOn_ = true;
   const int flash = QGuiApplication::styleHints()->cursorFlashTime();
@@ -342,13 +399,21 @@ void TDisplayView::RestartBlink() {
   } else {
     blinkTimer_.stop();
   }
-  viewport()->update(CharacterRect(text_.Caret()).adjusted(-1, 0, 1, 0));
+  if (!repaint) return;
+  if (repaintTimer_.isActive() || firstLine_ != paintedFirst_ || hx_ != paintedHx_) {
+    // The view moved and its repaint is gathered: the caret's line goes with it.
+    Invalidate(text_.Caret().line);
+  } else {
+    viewport()->update(CharacterRect(text_.Caret()).adjusted(-1, 0, 1, 0));
+  }
 }
 
 void TDisplayView::timerEvent(QTimerEvent* event) {
   if (event->timerId() == blinkTimer_.timerId()) {
     caretOn_ = !caretOn_;
     viewport()->update(CharacterRect(text_.Caret()).adjusted(-1, 0, 1, 0));
+  } else if (event->timerId() == repaintTimer_.timerId()) {
+    FlushRepaint();
   } else if (event->timerId() == dragTimer_.timerId()) {
     ScrollWhileDragging(dragPoint_);
   } else {

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "toolkit/display/display_geometry.h"
 #include "toolkit/display/display_text.h"
@@ -60,6 +61,8 @@ class TDisplayView : public QAbstractScrollArea {
 
   void SetBackground(const QColor& colour);
   QColor Background() const { return background_; }
+  // Whether edits wait for their gathered repaint (and scroll bar update), due within a frame.
+  bool RepaintPending() const { return repaintTimer_.isActive(); }
 
   // Caret and selection, for the window and for tests; lines and columns count from 0, columns
   // in UTF-16 units. Positions outside the text are clamped.
@@ -111,6 +114,7 @@ class TDisplayView : public QAbstractScrollArea {
  private:
   static constexpr int kMargin = 2;      // pixels left of a line's first character
   static constexpr int kCaretWidth = 1;
+  static constexpr std::uint64_t kFrameNs = 33'000'000;  // at most one repaint after edits per frame
 
   static QColor ColourOf(Rgb rgb);
   // Whether edits and caret moves are announced to assistive tools (only while they run).
@@ -120,13 +124,24 @@ class TDisplayView : public QAbstractScrollArea {
   void Edited(const TextChange& change, const QString& removed, std::uint64_t offset,
               const QString& inserted);
   void CaretMoved(TextPosition oldCaret, TextPosition oldAnchor);
+  // The scroll scales' extents for the text and viewport now, and the bars set from them.
+  void UpdateExtents();
   void UpdateScrollBars();
   void SyncBars();
+  // Scrolls the model so that position is in view; true when the view moved. Nothing repaints.
+  bool ScrollToShow(TextPosition position);
+  // Repaints after edits are gathered and made at most once per frame, so a flood of small
+  // batches costs one paint per frame; appended text repaints only its own lines, and a view
+  // that follows the end moves its pixels instead of repainting them. fromLine: the first line
+  // that changed, or none for all of them.
+  void Invalidate(std::optional<std::size_t> fromLine);
+  void FlushRepaint();
   std::size_t VisibleLines() const;  // lines that fit whole in the viewport (at least 1)
   bool HandleNavigation(QKeyEvent* event);
   void PaintLine(class QPainter& painter, std::size_t line, int y, int width) const;
   void PaintFocusFrame();
-  void RestartBlink();
+  // repaint: whether to repaint the caret now (edits leave it to their own repaint).
+  void RestartBlink(bool repaint = true);
   void ScrollWhileDragging(QPoint point);
 
   DisplayText text_;
@@ -143,6 +158,13 @@ class TDisplayView : public QAbstractScrollArea {
   QBasicTimer dragTimer_;
   QBasicTimer blinkTimer_;
   bool caretOn_ = false;
+  QBasicTimer repaintTimer_;
+  std::uint64_t lastFlushNs_ = 0;
+  bool pendingAll_ = false;
+  bool pendingBars_ = false;
+  std::optional<std::size_t> pendingFrom_;
+  std::size_t paintedFirst_ = 0;  // the scroll position the viewport's pixels show
+  std::uint64_t paintedHx_ = 0;
 };
 
 }  // namespace toolkit

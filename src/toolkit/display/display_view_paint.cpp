@@ -18,6 +18,17 @@ void TDisplayView::PaintFocusFrame() {
 }
 
 void TDisplayView::paintEvent(QPaintEvent* event) {
+  const bool whole = event->rect().contains(viewport()->rect());
+  if (!whole && (firstLine_ != paintedFirst_ || hx_ != paintedHx_)) {
+    // The rest of the viewport shows an older scroll position. The gathered repaint, when one
+    // is due, brings all of it up to date; otherwise paint all of it now.
+    if (!repaintTimer_.isActive()) viewport()->update();
+    return;
+  }
+  if (whole) {
+    paintedFirst_ = firstLine_;
+    paintedHx_ = hx_;
+  }
   QPainter painter(viewport());
   painter.fillRect(event->rect(), background_);
   painter.setFont(font());
