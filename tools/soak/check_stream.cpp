@@ -194,12 +194,13 @@ bool CheckStream(const Options& options, Watchdog& dog) {
   Check check("Stream: display and log against the receive rules");
   check.Columns({"stream", "MiB sent", "display chars / expected", "stamps", "lines", "s", "MB/s", "CPU s/MB",
                  "peak RSS MB", "log MiB", "last log write ms", "equal"});
-  const uint64_t big = options.quick ? 32ull << 20 : 1ull << 30;
+  const uint64_t big = (options.streamMiB ? options.streamMiB : options.quick ? 32 : 1024) << 20;
   const uint64_t small = options.quick ? 8ull << 20 : 64ull << 20;
   const Run runs[] = {
       {"random bytes", StreamSource::Kind::Random, false, big},
       {"text, CR LF / LF / CR", StreamSource::Kind::Text, false, big},
       {"text with time stamps", StreamSource::Kind::Text, true, small},
+      {"text, LF only: one growing line", StreamSource::Kind::LfOnly, false, big},
   };
   uint64_t seed = options.seed;
   for (const Run& run : runs) StreamOne(run, seed++, check, dog);

@@ -15,7 +15,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "runtime/clock.h"
@@ -61,52 +60,45 @@ uint64_t ProcessCpuNs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-std::vector<CpuProbe::ThreadTicks> CpuProbe::Sample() {
-  std::vector<ThreadTicks> out;
+std::vector<CpuProbe::ThreadCpu> CpuProbe::Sample() {
+  std::vector<ThreadCpu> out;
   DIR* d = ::opendir("/proc/self/task");
   if (!d) return out;
   while (dirent* e = ::readdir(d)) {
     if (e->d_name[0] == '.') continue;
-    const std::string dir = std::string("/proc/self/task/") + e->d_name;
-    std::ifstream f(dir + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    // Fields after the name in parentheses: state is field 3, utime 14, stime 15.
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    std::string field;
-    uint64_t utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-      if (i == 14) utime = std::stoull(field);
-      if (i == 15) stime = std::stoull(field);
-    }
-    const size_t open = stat.find('(');
-    const std::string name = open == std::string::npos ? "?" : stat.substr(open + 1, close - open - 1);
-    out.push_back({std::atoi(e->d_name), name, utime + stime});
+    const int tid = std::atoi(e->d_name);
+    std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    // The kernel's clock of one thread of this process: its id in the per-thread form.
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    timespec ts{};
+    if (::clock_gettime(clock, &ts) != 0) continue;  // the thread has just ended
+    out.push_back({tid, name, static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec)});
   }
   ::closedir(d);
   return out;
 }
 
+// The threads are sampled inside the process's interval, so that no thread counts more.
 void CpuProbe::Start() {
-  threads0_ = Sample();
   wall0_ = rtl::MonotonicNs();
   cpu0_ = ProcessCpuNs();
+  threads0_ = Sample();
 }
 
 CpuProbe::Result CpuProbe::Stop() const {
+  const std::vector<ThreadCpu> now = Sample();
   const uint64_t cpu = ProcessCpuNs() - cpu0_;
   const uint64_t wall = rtl::MonotonicNs() - wall0_;
-  const std::vector<ThreadTicks> now = Sample();
   Result r;
   r.wallS = static_cast<double>(wall) / 1e9;
   r.processShare = wall ? static_cast<double>(cpu) / static_cast<double>(wall) : 0;
-  const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
-  for (const ThreadTicks& t : now) {
+  for (const ThreadCpu& t : now) {
     uint64_t before = 0;
-    for (const ThreadTicks& b : threads0_)
-      if (b.tid == t.tid) before = b.ticks;
-    const double share = (static_cast<double>(t.ticks - std::min(before, t.ticks)) / tick) / std::max(r.wallS, 1e-9);
+    for (const ThreadCpu& b : threads0_)
+      if (b.tid == t.tid) before = b.ns;
+    const double share = static_cast<double>(t.ns - std::min(before, t.ns)) / 1e9 / std::max(r.wallS, 1e-9);
     if (share > r.busiestShare || r.busiest.empty()) {
       r.busiestShare = share;
       r.busiest = t.name + " (" + std::to_string(t.tid) + ")";

@@ -15,6 +15,7 @@ namespace soak {
 struct Options {
   bool quick = false;
   uint64_t seed = 0;
+  uint64_t streamMiB = 0;  // size of the large streams; 0: 1024, or 32 with quick
   std::string self;  // this program's path, for the child processes
 };
 
@@ -45,14 +46,15 @@ class CpuProbe {
   Result Stop() const;
 
  private:
-  struct ThreadTicks {
+  struct ThreadCpu {
     int tid;
     std::string name;
-    uint64_t ticks;
+    uint64_t ns;
   };
-  static std::vector<ThreadTicks> Sample();
+  // Every thread of the process (/proc/self/task) with its CPU time so far.
+  static std::vector<ThreadCpu> Sample();
   uint64_t wall0_ = 0, cpu0_ = 0;
-  std::vector<ThreadTicks> threads0_;
+  std::vector<ThreadCpu> threads0_;
 };
 
 // --- Results ---------------------------------------------------------------------------------

@@ -29,7 +29,10 @@ void StreamSource::Fill(uint8_t* out, size_t n) {
 }
 
 void StreamSource::NextLine() {
-  if (segmentLeft_ == 0) {
+  if (kind_ == Kind::LfOnly) {
+    lineEnd_ = 1;
+    segmentLeft_ = UINT64_MAX;
+  } else if (segmentLeft_ == 0) {
     // A new segment: another line end for the next 4 KB to 2 MB.
     lineEnd_ = static_cast<int>(random_.Below(3));
     segmentLeft_ = 4096 + random_.Below(2u << 20);

@@ -15,7 +15,9 @@ namespace soak {
 
 class StreamSource {
  public:
-  enum class Kind { Random, Text };
+  // Text: line ends change from segment to segment; LfOnly: every line ends with LF alone, so
+  // the display gets one line that grows for the whole stream.
+  enum class Kind { Random, Text, LfOnly };
   StreamSource(Kind kind, uint64_t seed);
   // The next n bytes of the stream; the same seed gives the same stream however it is cut.
   void Fill(uint8_t* out, size_t n);
