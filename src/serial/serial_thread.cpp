@@ -46,7 +46,7 @@ int PlatformPriority(TThreadPriority priority) {
   return 0;
 }
 
-constexpr uint64_t kBatchSpacingNs = 2'000'000;
+constexpr uint64_t kBatchSpacingNs = 1'000'000;
 
 }  // namespace
 
@@ -97,7 +97,7 @@ void TSerialThread::RunEventLoop() {
     // hundred hand-overs a second instead of one per arrival. A stop request still ends it.
     const uint64_t spent = rtl::MonotonicNs() - started;
     if (spent < kBatchSpacingNs &&
-        rtl::WaitForSingleObject(FStopEvent, static_cast<uint32_t>((kBatchSpacingNs - spent) / 1'000'000 + 1)) ==
+        rtl::WaitForSingleObject(FStopEvent, static_cast<uint32_t>((kBatchSpacingNs - spent + 999'999) / 1'000'000)) ==
             rtl::WAIT_OBJECT_0)
       break;
   }
